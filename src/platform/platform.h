@@ -1,0 +1,19 @@
+// The few things that differ between operating systems.
+#pragma once
+
+#include <onnxruntime_c_api.h>
+
+// Standard input must deliver frame bytes untranslated.
+void platform_set_stdin_binary();
+
+// The model path in the runtime's path character type. On Windows the UTF-8
+// text is converted to UTF-16 (at most 4096 wide characters with the
+// terminator, else "model path is too long", status 1); elsewhere it is the
+// text itself. The result stays valid until the next call.
+const ORTCHAR_T* platform_model_path(const char* model_path_utf8);
+
+// Sends standard error to nowhere until platform_restore_stderr, so a library
+// cannot print around glintbox's own single diagnostic line. Returns a token
+// for restoring, or -1 when standard error could not be redirected.
+int platform_silence_stderr();
+void platform_restore_stderr(int token);

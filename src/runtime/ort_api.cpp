@@ -1,0 +1,3 @@
+#include "runtime/ort_api.h"
+
+const OrtApi* g_ort = nullptr;
