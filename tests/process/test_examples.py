@@ -163,9 +163,16 @@ class PythonClientTest(unittest.TestCase, ResultsMatch):
                 self.assert_same_results(got, want)
 
     def test_output_larger_than_a_pipe_does_not_stall(self):
+        # In a child process, so that a stall fails by the guard instead of hanging.
         count, side = 4000, 32
-        frames = (bytes(side * side * 3) for _ in range(count))
-        got = list(python_client.detect(frames, side, side, MODEL, BIN))
+        script = ("import json, sys, python_client as gb\n"
+                  "frames = (bytes({s} * {s} * 3) for _ in range({n}))\n"
+                  "for r in gb.detect(frames, {s}, {s}, sys.argv[1], sys.argv[2]):\n"
+                  "    print(json.dumps(r))\n").format(s=side, n=count)
+        run = subprocess.run([PYTHON, "-c", script, MODEL, BIN], cwd=EXAMPLES,
+                             capture_output=True, text=True, timeout=HANG_GUARD)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        got = [json.loads(line) for line in run.stdout.splitlines()]
         self.assertEqual(got, [{"frame": k, "faces": []} for k in range(count)])
 
     def test_failures_carry_glintbox_line(self):
