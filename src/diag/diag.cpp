@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/ort_api.h"
 
@@ -21,6 +22,17 @@ void write_plain_message(const char* text, const char* detail) {
 
 }  // namespace
 
+void fold_into_one_line(const char* text, char* out) {
+  char* end = out;  // one past the last character that is not white space
+  char* at = out;
+  for (; *text != '\0'; ++text) {
+    const char c = (*text == '\n' || *text == '\r') ? ' ' : *text;
+    *at++ = c;
+    if (c != ' ' && c != '\t') end = at;
+  }
+  *end = '\0';
+}
+
 void exit_invocation_error(const char* text, const char* detail) {
   write_plain_message(text, detail);
   end_process(kExitInvocationError);
@@ -32,7 +44,14 @@ void exit_fatal(const char* text, const char* detail) {
 }
 
 void exit_runtime_failure(const char* step, OrtStatus* status) {
-  std::fprintf(stderr, "glintbox: %s failed: %s\n", step, g_ort->GetErrorMessage(status));
+  // The runtime's text may span lines; fold it so the diagnostic stays one line.
+  const char* message = g_ort->GetErrorMessage(status);
+  char* folded = static_cast<char*>(std::malloc(std::strlen(message) + 1));
+  if (folded != nullptr) {
+    fold_into_one_line(message, folded);
+    message = folded;
+  }
+  std::fprintf(stderr, "glintbox: %s failed: %s\n", step, message);
   g_ort->ReleaseStatus(status);
   end_process(kExitRuntimeFailure);
 }

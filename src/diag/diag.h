@@ -30,3 +30,7 @@ constexpr const char* kOutputDoesNotFitText = "the model output does not fit the
 
 // "glintbox: <step> failed: <runtime's message>", status 2; releases the status.
 [[noreturn]] void exit_runtime_failure(const char* step, OrtStatus* status);
+
+// Copies text to out (at least as large) with line breaks turned into spaces
+// and trailing white space dropped.
+void fold_into_one_line(const char* text, char* out);
