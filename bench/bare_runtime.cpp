@@ -1,8 +1,9 @@
 // The floor for the end-to-end benchmark: ONNX Runtime alone, with the same
 // session options as glintbox (two intra-op threads, nothing else).
-//   bare_runtime run MODEL W H FRAME_FILE RUNS   one frame packed once, then RUNS timed Runs
-//   bare_runtime startup MODEL                   session creation and release only
-// Prints one line of key=value figures (milliseconds) on standard output.
+//   bare_runtime serve MODEL W H FRAME_FILE   one frame packed once; then for each count N
+//                                             read from stdin, N timed Runs
+//   bare_runtime startup MODEL                session creation and release only
+// Answers with lines of key=value figures (milliseconds unless named _us).
 #include <onnxruntime_c_api.h>
 
 #include <algorithm>
@@ -47,7 +48,7 @@ Session create_session(const char* model) {
   return s;
 }
 
-int run_mode(const char* model, int width, int height, const char* frame_file, int runs) {
+int serve_mode(const char* model, int width, int height, const char* frame_file) {
   const size_t frame_bytes = static_cast<size_t>(width) * height * 3;
   std::vector<uint8_t> frame(frame_bytes);
   FILE* f = std::fopen(frame_file, "rb");
@@ -78,47 +79,45 @@ int run_mode(const char* model, int width, int height, const char* frame_file, i
   const char* output_names[9] = {"cls_8",  "cls_16", "cls_32",  "obj_8",  "obj_16",
                                  "obj_32", "bbox_8", "bbox_16", "bbox_32"};
   const OrtValue* inputs[1] = {input};
+  std::printf("ready create_ms=%.3f\n", create_ms);
+  std::fflush(stdout);
 
+  // Each request line is a run count; the answer is one line of figures.
   std::vector<double> times;
-  std::vector<double> checks;  // glintbox's per-output type and size check, all nine
-  times.reserve(static_cast<size_t>(runs));
-  checks.reserve(static_cast<size_t>(runs));
-  double first_ms = 0;
-  for (int k = 0; k < runs; ++k) {
-    OrtValue* outputs[9] = {};
-    const auto t0 = std::chrono::steady_clock::now();
-    check(ort->Run(s.session, nullptr, input_names, inputs, 1, output_names, 9, outputs), "Run");
-    const double t = ms_since(t0);
-    const auto c0 = std::chrono::steady_clock::now();
-    size_t total = 0;
-    for (OrtValue* v : outputs) {
-      OrtTensorTypeAndShapeInfo* info = nullptr;
-      ONNXTensorElementDataType type = ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED;
-      size_t count = 0;
-      check(ort->GetTensorTypeAndShape(v, &info), "GetTensorTypeAndShape");
-      check(ort->GetTensorElementType(info, &type), "GetTensorElementType");
-      check(ort->GetTensorShapeElementCount(info, &count), "GetTensorShapeElementCount");
-      ort->ReleaseTensorTypeAndShapeInfo(info);
-      total += type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT ? count : 0;
+  std::vector<double> checks;  // glintbox's type and size check of the nine outputs
+  int runs = 0;
+  while (std::scanf("%d", &runs) == 1 && runs > 0) {
+    times.clear();
+    checks.clear();
+    const auto burst = std::chrono::steady_clock::now();
+    for (int k = 0; k < runs; ++k) {
+      OrtValue* outputs[9] = {};
+      const auto t0 = std::chrono::steady_clock::now();
+      check(ort->Run(s.session, nullptr, input_names, inputs, 1, output_names, 9, outputs), "Run");
+      times.push_back(ms_since(t0));
+      const auto c0 = std::chrono::steady_clock::now();
+      size_t total = 0;
+      for (OrtValue* v : outputs) {
+        OrtTensorTypeAndShapeInfo* info = nullptr;
+        ONNXTensorElementDataType type = ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED;
+        size_t count = 0;
+        check(ort->GetTensorTypeAndShape(v, &info), "GetTensorTypeAndShape");
+        check(ort->GetTensorElementType(info, &type), "GetTensorElementType");
+        check(ort->GetTensorShapeElementCount(info, &count), "GetTensorShapeElementCount");
+        ort->ReleaseTensorTypeAndShapeInfo(info);
+        total += type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT ? count : 0;
+      }
+      checks.push_back(ms_since(c0) * 1000);
+      if (total == 0) std::exit(2);
+      for (OrtValue* v : outputs) ort->ReleaseValue(v);
     }
-    checks.push_back(ms_since(c0) * 1000);
-    if (total == 0) std::exit(2);
-    for (OrtValue* v : outputs) ort->ReleaseValue(v);
-    if (k == 0) first_ms = t;
-    times.push_back(t);
+    const double burst_ms = ms_since(burst);
+    std::sort(times.begin(), times.end());
+    std::sort(checks.begin(), checks.end());
+    std::printf("burst_ms=%.4f run_median_ms=%.4f check_us=%.3f\n", burst_ms,
+                times[times.size() / 2], checks[checks.size() / 2]);
+    std::fflush(stdout);
   }
-  // The first tenth (at least one run) is warm-up.
-  const size_t warm = std::max<size_t>(1, times.size() / 10);
-  std::vector<double> steady(times.begin() + static_cast<long>(warm), times.end());
-  std::sort(steady.begin(), steady.end());
-  double sum = 0;
-  for (double t : steady) sum += t;
-  std::sort(checks.begin(), checks.end());
-  std::printf(
-      "create_ms=%.3f first_run_ms=%.3f run_median_ms=%.4f run_mean_ms=%.4f runs=%zu "
-      "check_us=%.3f\n",
-      create_ms, first_ms, steady[steady.size() / 2], sum / steady.size(), steady.size(),
-      checks[checks.size() / 2]);
 
   ort->ReleaseValue(input);
   ort->ReleaseMemoryInfo(memory);
@@ -143,11 +142,11 @@ int main(int argc, char** argv) {
   // The library's version; the headers are newer.
   ort = OrtGetApiBase()->GetApi(23);
   if (ort == nullptr) return 2;
-  if (argc == 7 && std::string_view(argv[1]) == "run") {
-    return run_mode(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5], std::atoi(argv[6]));
+  if (argc == 6 && std::string_view(argv[1]) == "serve") {
+    return serve_mode(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
   }
   if (argc == 3 && std::string_view(argv[1]) == "startup") return startup_mode(argv[2]);
   std::fprintf(stderr,
-               "usage: bare_runtime run MODEL W H FRAME_FILE RUNS | bare_runtime startup MODEL\n");
+               "usage: bare_runtime serve MODEL W H FRAME_FILE | bare_runtime startup MODEL\n");
   return 1;
 }

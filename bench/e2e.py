@@ -3,22 +3,29 @@
 
 Run by hand (not part of the test suite), after building into build/:
 
-    /usr/bin/python3 bench/e2e.py [--rounds 5] [--frames 200] [--bin NAME=PATH ...]
+    /usr/bin/python3 bench/e2e.py [--rounds 30] [--burst 20] [--bin NAME=PATH ...]
 
 For each frame size, one real photo is scaled and cropped to the size with
-ffmpeg, and every round measures, in rotating order so that load drifts
-cancel:
+ffmpeg. Every participant is started once and kept running; then, round after
+round, each gets a burst of frames in turn (the order rotates every round), so
+that the figures compared within a round were taken moments apart and the
+load of a shared machine drifts out of the ratios:
 
-  a  bare     ONNX Runtime alone (build/bench/glintbox_bare_runtime): the
-              median Run on a ready input tensor, same session options.
-  b  glintbox the median interval between result lines while the frames are
-              written into its standard input pipe as fast as it reads them.
+  a  bare     ONNX Runtime alone (build/bench/glintbox_bare_runtime serve):
+              a burst of Runs on a ready input tensor, same session options
+              (two intra-op threads, nothing else), timed by itself.
+  b  glintbox the burst's frames written into its standard input pipe as fast
+              as it takes them, from the first write to the last line.
   pipe        the same feed into a reader that only reads whole frames and
               answers each with a line (build/bench/glintbox_pipe_reader),
-              with the pipe as it comes and enlarged to a frame.
-  start-up    process start to exit with empty input, glintbox against a
-              program that only creates and releases the session.
-  peak RSS    of each process (getrusage of the child).
+              with the pipe as it comes and enlarged to hold a frame.
+
+Per frame = burst time / burst frames. Then, separately and alternating:
+
+  start-up    process start to exit with empty input (glintbox opens the
+              model, allocates, binds the tensor, releases), against a
+              program that only creates and releases the same session.
+  peak RSS    of each long-running process (getrusage of the child).
 
 Figures are medians over the rounds; b/a is the median of the per-round
 ratios. Several --bin NAME=PATH compare builds (e.g. before and after).
@@ -41,9 +48,9 @@ def parse_args():
     p.add_argument("--model", default=os.path.join(SHARED, "models", "face_detection_yunet_2026may.onnx"))
     p.add_argument("--photo", default=os.path.join(SHARED, "images", "group_1920x1280.jpg"))
     p.add_argument("--sizes", default="320x240,640x480,1280x720")
-    p.add_argument("--rounds", type=int, default=5)
-    p.add_argument("--frames", type=int, default=200, help="frames (and bare runs) per measurement")
-    p.add_argument("--warm", type=int, default=20, help="first frames left out as warm-up")
+    p.add_argument("--rounds", type=int, default=30)
+    p.add_argument("--burst", type=int, default=20, help="frames (and bare runs) per burst")
+    p.add_argument("--startups", type=int, default=10, help="start-up measurements per size")
     p.add_argument("--bin", action="append", default=[], metavar="NAME=PATH",
                    help="a glintbox binary to measure (default: glintbox=BUILD/src/glintbox)")
     p.add_argument("--work", default=None, help="where the scaled frames go (default BUILD/bench/work)")
@@ -62,8 +69,12 @@ def make_frame(photo, width, height, work):
     return path, data
 
 
-def wait_child(proc):
-    """Reaps the child; returns its peak resident memory in MiB."""
+def figures(text):
+    return {k: float(v) for k, v in (item.split("=") for item in text.split() if "=" in item)}
+
+
+def reap(proc):
+    """Waits for the child; returns its peak resident memory in MiB."""
     _, status, usage = os.wait4(proc.pid, 0)
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
@@ -71,54 +82,61 @@ def wait_child(proc):
     return usage.ru_maxrss / 1024.0
 
 
-def feed(cmd, frame, count, warm):
-    """Writes count frames as fast as the child takes them; returns the median
-    interval between its lines after warm-up (ms), the time from start to the
-    first line (ms) and the peak RSS (MiB)."""
-    start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    view = memoryview(frame)
+class LineAnswerer:
+    """glintbox or the pipe reader: frames in, one line per frame out."""
 
-    def write_all():
-        fd = proc.stdin.fileno()
-        try:
+    def __init__(self, cmd, frame):
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.frame = memoryview(frame)
+
+    def burst(self, count):
+        fd = self.proc.stdin.fileno()
+
+        def write_all():
             for _ in range(count):
                 done = 0
-                while done < len(view):
-                    done += os.write(fd, view[done:])
-        finally:
-            proc.stdin.close()
+                while done < len(self.frame):
+                    done += os.write(fd, self.frame[done:])
 
-    writer = threading.Thread(target=write_all)
-    writer.start()
-    stamps = []
-    for _ in range(count):
-        line = proc.stdout.readline()
-        if not line:
-            break
-        stamps.append(time.perf_counter())
-    writer.join()
-    proc.stdout.close()
-    rss = wait_child(proc)
-    if len(stamps) != count:
-        sys.exit(f"e2e: {cmd[0]} answered {len(stamps)} of {count} frames")
-    steady = stamps[warm:]
-    intervals = [(b - a) * 1000 for a, b in zip(steady, steady[1:])]
-    return statistics.median(intervals), (stamps[0] - start) * 1000, rss
+        writer = threading.Thread(target=write_all)
+        start = time.perf_counter()
+        writer.start()
+        for _ in range(count):
+            if not self.proc.stdout.readline():
+                sys.exit(f"e2e: {self.proc.args[0]} stopped answering")
+        elapsed = time.perf_counter() - start
+        writer.join()
+        return elapsed * 1000 / count, {}
+
+    def finish(self):
+        self.proc.stdin.close()
+        self.proc.stdout.read()
+        return reap(self.proc)
 
 
-def timed_exit(cmd, stdin=subprocess.DEVNULL):
-    """Process start to exit (ms) and peak RSS (MiB); stdout is returned too."""
+class BareRuntime:
+    def __init__(self, cmd):
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.ready = figures(self.proc.stdout.readline().decode())
+
+    def burst(self, count):
+        self.proc.stdin.write(f"{count}\n".encode())
+        self.proc.stdin.flush()
+        f = figures(self.proc.stdout.readline().decode())
+        return f["burst_ms"] / count, f
+
+    def finish(self):
+        self.proc.stdin.close()
+        self.proc.stdout.read()
+        return reap(self.proc)
+
+
+def timed_exit(cmd):
+    """Process start to exit with empty standard input, in ms."""
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdin=stdin, stdout=subprocess.PIPE)
-    out = proc.stdout.read()
-    proc.stdout.close()
-    rss = wait_child(proc)
-    return (time.perf_counter() - start) * 1000, rss, out.decode()
-
-
-def figures(text):
-    return {k: float(v) for k, v in (item.split("=") for item in text.split())}
+    proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    reap(proc)
+    return (time.perf_counter() - start) * 1000
 
 
 def main():
@@ -130,78 +148,71 @@ def main():
     os.makedirs(work, exist_ok=True)
     sizes = [tuple(int(v) for v in s.split("x")) for s in args.sizes.split(",")]
 
-    results = {}  # (size, key) -> list over rounds
+    res = {}  # (size, key) -> values over rounds
+
     def add(size, key, value):
-        results.setdefault((size, key), []).append(value)
+        res.setdefault((size, key), []).append(value)
 
-    frames = {size: make_frame(args.photo, *size, work) for size in sizes}
-    for r in range(args.rounds):
-        for size in sizes:
-            w, h = size
-            path, data = frames[size]
-            gb_cmd = lambda exe: [exe, "--model", args.model, "--width", str(w), "--height", str(h)]
-            steps = []
-
-            def bare_run():
-                _, rss, out = timed_exit([bare, "run", args.model, str(w), str(h), path,
-                                          str(args.frames)])
-                f = figures(out)
-                add(size, "a", f["run_median_ms"])
-                add(size, "rss bare", rss)
-                add(size, "create bare", f["create_ms"])
-                add(size, "check", f["check_us"])
-            steps.append(bare_run)
-            for name, exe in bins:
-                def gb_run(name=name, exe=exe):
-                    per_frame, first, rss = feed(gb_cmd(exe), data, args.frames, args.warm)
-                    add(size, f"b {name}", per_frame)
-                    add(size, f"first {name}", first)
-                    add(size, f"rss {name}", rss)
-                steps.append(gb_run)
-                def gb_start(name=name, exe=exe):
-                    ms, _, _ = timed_exit(gb_cmd(exe))
-                    add(size, f"start {name}", ms)
-                steps.append(gb_start)
-            def bare_start():
-                ms, _, _ = timed_exit([bare, "startup", args.model])
-                add(size, "start bare", ms)
-            steps.append(bare_start)
-            for label, extra in (("pipe", []), ("pipe enlarged", ["--enlarge"])):
-                def pipe_run(label=label, extra=extra):
-                    per_frame, _, _ = feed([reader, str(w), str(h)] + extra, data, args.frames, args.warm)
-                    add(size, label, per_frame)
-                steps.append(pipe_run)
-            # Rotate the order each round so no step always follows another.
-            k = r % len(steps)
-            for step in steps[k:] + steps[:k]:
-                step()
-            print(f"round {r + 1}/{args.rounds} {w}x{h} done", file=sys.stderr, flush=True)
-
-    med = lambda size, key: statistics.median(results[(size, key)])
-    print(f"model {os.path.basename(args.model)}, {args.rounds} rounds x {args.frames} frames, medians")
-    head = f"{'frame':>9} {'a bare Run':>10} {'pipe':>7} {'pipe big':>8}"
-    for name, _ in bins:
-        head += f" | {('b ' + name):>16} {'b/a':>6}"
-    print(head + "   (ms per frame)")
     for size in sizes:
-        line = f"{size[0]}x{size[1]:<5} {med(size, 'a'):>10.3f} {med(size, 'pipe'):>7.3f} {med(size, 'pipe enlarged'):>8.3f}"
+        w, h = size
+        path, data = make_frame(args.photo, w, h, work)
+        gb_cmd = lambda exe: [exe, "--model", args.model, "--width", str(w), "--height", str(h)]
+        kids = [("a", BareRuntime([bare, "serve", args.model, str(w), str(h), path]))]
+        kids += [(f"b {name}", LineAnswerer(gb_cmd(exe), data)) for name, exe in bins]
+        kids += [("pipe", LineAnswerer([reader, str(w), str(h)], data)),
+                 ("pipe enlarged", LineAnswerer([reader, str(w), str(h), "--enlarge"], data))]
+        for _, kid in kids:  # warm-up, not counted
+            kid.burst(args.burst)
+        for r in range(args.rounds):
+            k = r % len(kids)
+            for key, kid in kids[k:] + kids[:k]:
+                per_frame, extra = kid.burst(args.burst)
+                add(size, key, per_frame)
+                if "check_us" in extra:
+                    add(size, "check", extra["check_us"])
+        for key, kid in kids:
+            add(size, f"rss {key}", kid.finish())
+        print(f"{w}x{h}: {args.rounds} rounds of bursts done", file=sys.stderr, flush=True)
+
+        starters = [("start bare", [bare, "startup", args.model])]
+        starters += [(f"start {name}", gb_cmd(exe)) for name, exe in bins]
+        for r in range(args.startups):
+            k = r % len(starters)
+            for key, cmd in starters[k:] + starters[:k]:
+                add(size, key, timed_exit(cmd))
+        print(f"{w}x{h}: start-ups done", file=sys.stderr, flush=True)
+
+    med = lambda size, key: statistics.median(res[(size, key)])
+    ratio = lambda size, num, den: statistics.median(
+        n / d for n, d in zip(res[(size, num)], res[(size, den)]))
+
+    print(f"model {os.path.basename(args.model)}; {args.rounds} rounds x {args.burst}-frame "
+          f"bursts per size; medians; ms per frame")
+    head = f"{'frame':<9} {'a bare':>7} {'pipe':>6} {'pipe big':>8}"
+    for name, _ in bins:
+        head += f" | {('b ' + name):>14} {'b/a':>6}"
+    print(head)
+    for size in sizes:
+        line = (f"{size[0]}x{size[1]:<5} {med(size, 'a'):>7.3f} {med(size, 'pipe'):>6.3f}"
+                f" {med(size, 'pipe enlarged'):>8.3f}")
         for name, _ in bins:
-            ratios = [b / a for a, b in zip(results[(size, 'a')], results[(size, f'b {name}')])]
-            line += f" | {med(size, f'b {name}'):>16.3f} {statistics.median(ratios):>6.3f}"
+            line += f" | {med(size, f'b {name}'):>14.3f} {ratio(size, f'b {name}', 'a'):>6.3f}"
         print(line)
-    print("glintbox's check of the nine outputs' type and size, per frame (us): " +
+    print("the nine outputs' type and size check, per frame (us): " +
           ", ".join(f"{w}x{h} {med((w, h), 'check'):.1f}" for w, h in sizes))
     print()
-    head = f"{'frame':>9} {'start bare':>10} {'create':>7} {'RSS bare':>8}"
+    print(f"start-up: process start to exit with empty input ({args.startups} each, alternating), ms;"
+          " peak RSS, MiB")
+    head = f"{'frame':<9} {'bare':>6} {'RSS':>6}"
     for name, _ in bins:
-        head += f" | {('start ' + name):>18} {'ratio':>6} {'1st line':>8} {'RSS':>6}"
-    print(head + "   (ms, MiB)")
+        head += f" | {('start ' + name):>16} {'ratio':>6} {'RSS':>6}"
+    print(head)
     for size in sizes:
-        line = f"{size[0]}x{size[1]:<5} {med(size, 'start bare'):>10.1f} {med(size, 'create bare'):>7.1f} {med(size, 'rss bare'):>8.1f}"
+        line = f"{size[0]}x{size[1]:<5} {med(size, 'start bare'):>6.1f} {med(size, 'rss a'):>6.1f}"
         for name, _ in bins:
-            ratios = [g / b for b, g in zip(results[(size, 'start bare')], results[(size, f'start {name}')])]
-            line += (f" | {med(size, f'start {name}'):>18.1f} {statistics.median(ratios):>6.3f}"
-                     f" {med(size, f'first {name}'):>8.1f} {med(size, f'rss {name}'):>6.1f}")
+            line += (f" | {med(size, f'start {name}'):>16.1f}"
+                     f" {ratio(size, f'start {name}', 'start bare'):>6.3f}"
+                     f" {med(size, f'rss b {name}'):>6.1f}")
         print(line)
 
 
