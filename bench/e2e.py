@@ -20,12 +20,20 @@ load of a shared machine drifts out of the ratios:
               answers each with a line (build/bench/glintbox_pipe_reader),
               with the pipe as it comes and enlarged to hold a frame.
 
-Per frame = burst time / burst frames. Then, separately and alternating:
+Per frame = burst time / burst frames. Each burst's CPU time (all threads of
+the child, from /proc/PID/task/*/schedstat) is also taken: it shows the work
+done, apart from waiting for a processor on a busy machine.
+
+Then, separately and alternating:
 
   start-up    process start to exit with empty input (glintbox opens the
               model, allocates, binds the tensor, releases), against a
               program that only creates and releases the same session.
   peak RSS    of each long-running process (getrusage of the child).
+  allocations per frame, by the library that calls malloc, calloc or realloc:
+              each glintbox with build/bench/libglintbox_alloc_count.so
+              preloaded, on 5 and on 25 frames of a crowd photo (many
+              candidates per frame), the difference divided by 20.
 
 Figures are medians over the rounds; b/a is the median of the per-round
 ratios. Several --bin NAME=PATH compare builds (e.g. before and after).
@@ -47,6 +55,7 @@ def parse_args():
     p.add_argument("--build", default=os.path.join(ROOT, "build"))
     p.add_argument("--model", default=os.path.join(SHARED, "models", "face_detection_yunet_2026may.onnx"))
     p.add_argument("--photo", default=os.path.join(SHARED, "images", "group_1920x1280.jpg"))
+    p.add_argument("--crowd-photo", default=os.path.join(SHARED, "images", "group_large.jpg"))
     p.add_argument("--sizes", default="320x240,640x480,1280x720")
     p.add_argument("--rounds", type=int, default=30)
     p.add_argument("--burst", type=int, default=20, help="frames (and bare runs) per burst")
@@ -67,6 +76,18 @@ def make_frame(photo, width, height, work):
         data = f.read()
     assert len(data) == width * height * 3, path
     return path, data
+
+
+def cpu_ms(pid):
+    """CPU time so far of every thread of the process, in ms."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except FileNotFoundError:  # a thread that just ended
+            pass
+    return total / 1e6
 
 
 def figures(text):
@@ -99,6 +120,7 @@ class LineAnswerer:
                     done += os.write(fd, self.frame[done:])
 
         writer = threading.Thread(target=write_all)
+        cpu = cpu_ms(self.proc.pid)
         start = time.perf_counter()
         writer.start()
         for _ in range(count):
@@ -106,7 +128,7 @@ class LineAnswerer:
                 sys.exit(f"e2e: {self.proc.args[0]} stopped answering")
         elapsed = time.perf_counter() - start
         writer.join()
-        return elapsed * 1000 / count, {}
+        return elapsed * 1000 / count, {"cpu": (cpu_ms(self.proc.pid) - cpu) / count}
 
     def finish(self):
         self.proc.stdin.close()
@@ -120,9 +142,11 @@ class BareRuntime:
         self.ready = figures(self.proc.stdout.readline().decode())
 
     def burst(self, count):
+        cpu = cpu_ms(self.proc.pid)
         self.proc.stdin.write(f"{count}\n".encode())
         self.proc.stdin.flush()
         f = figures(self.proc.stdout.readline().decode())
+        f["cpu"] = (cpu_ms(self.proc.pid) - cpu) / count
         return f["burst_ms"] / count, f
 
     def finish(self):
@@ -137,6 +161,18 @@ def timed_exit(cmd):
     proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     reap(proc)
     return (time.perf_counter() - start) * 1000
+
+
+def allocations_per_frame(cmd, frame, preload, work):
+    """{library: allocations per frame} over frames 6 to 25."""
+    counts = []
+    for frames in (5, 25):
+        out = os.path.join(work, f"allocs_{frames}.txt")
+        env = dict(os.environ, LD_PRELOAD=preload, GLINTBOX_ALLOC_COUNT_FILE=out)
+        subprocess.run(cmd, input=frame * frames, stdout=subprocess.DEVNULL, env=env, check=True)
+        with open(out) as f:
+            counts.append({os.path.basename(lib): int(n) for n, lib in (l.split(" ", 1) for l in f.read().splitlines())})
+    return {lib: (counts[1].get(lib, 0) - counts[0].get(lib, 0)) / 20 for lib in counts[1]}
 
 
 def main():
@@ -168,6 +204,7 @@ def main():
             for key, kid in kids[k:] + kids[:k]:
                 per_frame, extra = kid.burst(args.burst)
                 add(size, key, per_frame)
+                add(size, f"cpu {key}", extra["cpu"])
                 if "check_us" in extra:
                     add(size, "check", extra["check_us"])
         for key, kid in kids:
@@ -181,6 +218,12 @@ def main():
             for key, cmd in starters[k:] + starters[:k]:
                 add(size, key, timed_exit(cmd))
         print(f"{w}x{h}: start-ups done", file=sys.stderr, flush=True)
+
+    preload = os.path.join(args.build, "bench", "libglintbox_alloc_count.so")
+    os.makedirs(os.path.join(work, "crowd"), exist_ok=True)
+    _, crowd = make_frame(args.crowd_photo, 640, 480, os.path.join(work, "crowd"))
+    allocs = {name: allocations_per_frame([exe, "--model", args.model, "--width", "640", "--height", "480"],
+                                          crowd, preload, work) for name, exe in bins}
 
     med = lambda size, key: statistics.median(res[(size, key)])
     ratio = lambda size, num, den: statistics.median(
@@ -198,6 +241,19 @@ def main():
         for name, _ in bins:
             line += f" | {med(size, f'b {name}'):>14.3f} {ratio(size, f'b {name}', 'a'):>6.3f}"
         print(line)
+    print()
+    print("CPU time per frame, all threads of the process (ms)")
+    head = f"{'frame':<9} {'a bare':>7} {'pipe':>6} {'pipe big':>8}"
+    for name, _ in bins:
+        head += f" | {('b ' + name):>14} {'b-a':>6}"
+    print(head)
+    for size in sizes:
+        line = (f"{size[0]}x{size[1]:<5} {med(size, 'cpu a'):>7.3f} {med(size, 'cpu pipe'):>6.3f}"
+                f" {med(size, 'cpu pipe enlarged'):>8.3f}")
+        for name, _ in bins:
+            line += (f" | {med(size, f'cpu b {name}'):>14.3f}"
+                     f" {med(size, f'cpu b {name}') - med(size, 'cpu a'):>6.3f}")
+        print(line)
     print("the nine outputs' type and size check, per frame (us): " +
           ", ".join(f"{w}x{h} {med((w, h), 'check'):.1f}" for w, h in sizes))
     print()
@@ -214,6 +270,10 @@ def main():
                      f" {ratio(size, f'start {name}', 'start bare'):>6.3f}"
                      f" {med(size, f'rss b {name}'):>6.1f}")
         print(line)
+    print()
+    print("allocations per frame (crowd photo at 640x480, frames 6-25), by calling library")
+    for name, _ in bins:
+        print(f"  {name}: " + ", ".join(f"{lib} {n:g}" for lib, n in sorted(allocs[name].items()) if lib != "?"))
 
 
 if __name__ == "__main__":

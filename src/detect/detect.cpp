@@ -11,6 +11,18 @@ inline float clamp_unit(float v) {
   return v > 1.0f ? 1.0f : v;
 }
 
+// Stable insertion sort, best score first: ties keep scan order, the order a
+// stable qsort gives. qsort itself is avoided because glibc's takes heap
+// memory for arrays over 1 KB (more than 51 boxes), an allocation per frame.
+void sort_by_score(FaceBox* boxes, int count) {
+  for (int i = 1; i < count; ++i) {
+    const FaceBox box = boxes[i];
+    int j = i;
+    for (; j > 0 && compare_by_score(&boxes[j - 1], &box) > 0; --j) boxes[j] = boxes[j - 1];
+    boxes[j] = box;
+  }
+}
+
 }  // namespace
 
 void decode_stride(const StrideArrays& arrays, int stride, int64_t rows, int64_t cols,
@@ -67,8 +79,7 @@ float overlap_ratio(const FaceBox& a, const FaceBox& b) {
 }
 
 int suppress_overlaps(CandidateList* candidates, float nms_threshold) {
-  std::qsort(candidates->boxes, static_cast<size_t>(candidates->count), sizeof(FaceBox),
-             compare_by_score);
+  sort_by_score(candidates->boxes, candidates->count);
   int kept = 0;
   for (int i = 0; i < candidates->count; ++i) {
     const FaceBox& candidate = candidates->boxes[i];
