@@ -3,6 +3,8 @@
 //   bare_runtime serve MODEL W H FRAME_FILE   one frame packed once; then for each count N
 //                                             read from stdin, N timed Runs
 //   bare_runtime startup MODEL                session creation and release only
+// A last argument "no-spin" also turns off the thread pool's spinning (an
+// experiment; glintbox sets only the thread count).
 // Answers with lines of key=value figures (milliseconds unless named _us).
 #include <onnxruntime_c_api.h>
 
@@ -37,12 +39,19 @@ struct Session {
   OrtSession* session = nullptr;
 };
 
+// Set by a trailing "no-spin" argument: an experiment, not glintbox's options.
+bool g_no_spin = false;
+
 Session create_session(const char* model) {
   Session s;
   check(ort->CreateEnv(ORT_LOGGING_LEVEL_ERROR, "bare", &s.env), "CreateEnv");
   OrtSessionOptions* options = nullptr;
   check(ort->CreateSessionOptions(&options), "CreateSessionOptions");
   check(ort->SetIntraOpNumThreads(options, 2), "SetIntraOpNumThreads");
+  if (g_no_spin) {
+    check(ort->AddSessionConfigEntry(options, "session.intra_op.allow_spinning", "0"),
+          "AddSessionConfigEntry");
+  }
   check(ort->CreateSession(s.env, model, options, &s.session), "CreateSession");
   ort->ReleaseSessionOptions(options);
   return s;
@@ -139,6 +148,10 @@ int startup_mode(const char* model) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string_view(argv[argc - 1]) == "no-spin") {
+    g_no_spin = true;
+    --argc;
+  }
   // The library's version; the headers are newer.
   ort = OrtGetApiBase()->GetApi(23);
   if (ort == nullptr) return 2;

@@ -62,6 +62,8 @@ def parse_args():
     p.add_argument("--startups", type=int, default=10, help="start-up measurements per size")
     p.add_argument("--bin", action="append", default=[], metavar="NAME=PATH",
                    help="a glintbox binary to measure (default: glintbox=BUILD/src/glintbox)")
+    p.add_argument("--bare-no-spin", action="store_true",
+                   help="experiment: the bare runtime with its thread pool's spinning turned off")
     p.add_argument("--work", default=None, help="where the scaled frames go (default BUILD/bench/work)")
     return p.parse_args()
 
@@ -193,7 +195,8 @@ def main():
         w, h = size
         path, data = make_frame(args.photo, w, h, work)
         gb_cmd = lambda exe: [exe, "--model", args.model, "--width", str(w), "--height", str(h)]
-        kids = [("a", BareRuntime([bare, "serve", args.model, str(w), str(h), path]))]
+        spin = ["no-spin"] if args.bare_no_spin else []
+        kids = [("a", BareRuntime([bare, "serve", args.model, str(w), str(h), path] + spin))]
         kids += [(f"b {name}", LineAnswerer(gb_cmd(exe), data)) for name, exe in bins]
         kids += [("pipe", LineAnswerer([reader, str(w), str(h)], data)),
                  ("pipe enlarged", LineAnswerer([reader, str(w), str(h), "--enlarge"], data))]
@@ -211,7 +214,7 @@ def main():
             add(size, f"rss {key}", kid.finish())
         print(f"{w}x{h}: {args.rounds} rounds of bursts done", file=sys.stderr, flush=True)
 
-        starters = [("start bare", [bare, "startup", args.model])]
+        starters = [("start bare", [bare, "startup", args.model] + spin)]
         starters += [(f"start {name}", gb_cmd(exe)) for name, exe in bins]
         for r in range(args.startups):
             k = r % len(starters)
