@@ -18,12 +18,10 @@ int main(int argc, char** argv) {
   if (argc > 3 && std::strcmp(argv[3], "--enlarge") == 0) platform_enlarge_stdin_pipe(frame_bytes);
   auto* frame = static_cast<uint8_t*>(std::malloc(frame_bytes));
   if (frame == nullptr) return 2;
-  unsigned checksum = 0;
   for (unsigned n = 0; read_frame(stdin, frame, frame_bytes); ++n) {
-    checksum += frame[n % frame_bytes];  // touch the data so the read is not for nothing
     std::printf("{\"frame\":%u,\"faces\":[]}\n", n);
     std::fflush(stdout);
   }
   std::free(frame);
-  return checksum == 1 ? 3 : 0;  // keeps checksum alive; never 1 in practice
+  return 0;
 }
