@@ -14,17 +14,21 @@
 int run_main_sequence(const RunSettings& settings) {
   platform_set_stdin_binary();
 
+  // Sizes that cannot even be represented are as unallocatable as huge ones;
+  // that is reported after the model session was opened.
+  size_t frame_bytes = 0;
+  const bool frame_size_fits =
+      frame_byte_count(settings.frame_width, settings.frame_height, &frame_bytes);
+  // Early, so the parent can already write the first frame whole during start-up.
+  if (frame_size_fits) platform_enlarge_stdin_pipe(frame_bytes);
+
   RuntimeSession runtime{};
   ModelInput input{};
   open_model_session(settings.model_path, settings.frame_width, settings.frame_height, &runtime,
                      &input);
 
-  // Sizes that cannot even be represented are as unallocatable as huge ones.
-  size_t frame_bytes = 0;
   size_t tensor_floats = 0;
-  if (!frame_byte_count(settings.frame_width, settings.frame_height, &frame_bytes)) {
-    exit_fatal(kOutOfMemoryText);
-  }
+  if (!frame_size_fits) exit_fatal(kOutOfMemoryText);
   auto* frame = static_cast<uint8_t*>(std::malloc(frame_bytes));
   if (frame == nullptr) exit_fatal(kOutOfMemoryText);
   if (!input_tensor_float_count(input.input_height, input.input_width, &tensor_floats)) {

@@ -11,6 +11,21 @@ inline float clamp_unit(float v) {
   return v > 1.0f ? 1.0f : v;
 }
 
+inline float min_of(float a, float b) { return b < a ? b : a; }
+inline float max_of(float a, float b) { return a < b ? b : a; }
+
+// Stable insertion sort, best score first: ties keep scan order, the order a
+// stable qsort gives. qsort itself is avoided because glibc's takes heap
+// memory for arrays over 1 KB (more than 51 boxes), an allocation per frame.
+void sort_by_score(FaceBox* boxes, int count) {
+  for (int i = 1; i < count; ++i) {
+    const FaceBox box = boxes[i];
+    int j = i;
+    for (; j > 0 && compare_by_score(&boxes[j - 1], &box) > 0; --j) boxes[j] = boxes[j - 1];
+    boxes[j] = box;
+  }
+}
+
 }  // namespace
 
 void decode_stride(const StrideArrays& arrays, int stride, int64_t rows, int64_t cols,
@@ -59,16 +74,17 @@ int compare_by_score(const void* a, const void* b) {
 }
 
 float overlap_ratio(const FaceBox& a, const FaceBox& b) {
-  const float iw = std::fmax(0.0f, std::fmin(a.x + a.w, b.x + b.w) - std::fmax(a.x, b.x));
-  const float ih = std::fmax(0.0f, std::fmin(a.y + a.h, b.y + b.h) - std::fmax(a.y, b.y));
+  // Plain comparisons, not fminf/fmaxf: those stay library calls (NaN rules),
+  // and the boxes are finite (decode_stride drops the others).
+  const float iw = max_of(0.0f, min_of(a.x + a.w, b.x + b.w) - max_of(a.x, b.x));
+  const float ih = max_of(0.0f, min_of(a.y + a.h, b.y + b.h) - max_of(a.y, b.y));
   const float intersection = iw * ih;
   const float union_area = a.w * a.h + b.w * b.h - intersection;
   return union_area > 0.0f ? intersection / union_area : 0.0f;
 }
 
 int suppress_overlaps(CandidateList* candidates, float nms_threshold) {
-  std::qsort(candidates->boxes, static_cast<size_t>(candidates->count), sizeof(FaceBox),
-             compare_by_score);
+  sort_by_score(candidates->boxes, candidates->count);
   int kept = 0;
   for (int i = 0; i < candidates->count; ++i) {
     const FaceBox& candidate = candidates->boxes[i];

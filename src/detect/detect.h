@@ -48,7 +48,7 @@ void decode_stride(const StrideArrays& arrays, int stride, int64_t rows, int64_t
 void decode_anchors(FetchStrideArrays fetch, void* context, int64_t input_height,
                     int64_t input_width, float score_threshold, CandidateList* candidates);
 
-// qsort comparator: descending score.
+// Comparator in qsort form: descending score.
 int compare_by_score(const void* a, const void* b);
 
 // Intersection over union; 0 when the union is not positive.

@@ -2,6 +2,31 @@
 
 #include <cstring>
 
+namespace {
+
+// The loop vectorises only with byte shuffles (SSSE3 and later), which the
+// x86-64 baseline lacks; so on x86-64 Linux it is also compiled for SSSE3,
+// AVX2 and AVX-512, and the loader picks the best the processor has (about
+// 6x faster than the baseline build, see bench/micro_bench.cpp).
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define GLINTBOX_ROW_CLONES \
+  __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "ssse3", "default")))
+#else
+#define GLINTBOX_ROW_CLONES
+#endif
+
+GLINTBOX_ROW_CLONES void convert_row(const uint8_t* __restrict src, size_t width,
+                                     float* __restrict dst0, float* __restrict dst1,
+                                     float* __restrict dst2) {
+  for (size_t x = 0; x < width; ++x) {
+    dst0[x] = src[3 * x];
+    dst1[x] = src[3 * x + 1];
+    dst2[x] = src[3 * x + 2];
+  }
+}
+
+}  // namespace
+
 bool input_tensor_float_count(int64_t input_height, int64_t input_width, size_t* floats) {
   if (input_height < 1 || input_width < 1) return false;
   size_t plane = 0;
@@ -34,11 +59,7 @@ void pack_frame(const uint8_t* frame, int32_t frame_width, int32_t frame_height,
     float* dst0 = plane0 + y * iw;
     float* dst1 = plane1 + y * iw;
     float* dst2 = plane2 + y * iw;
-    for (size_t x = 0; x < fw; ++x) {
-      dst0[x] = src[3 * x];
-      dst1[x] = src[3 * x + 1];
-      dst2[x] = src[3 * x + 2];
-    }
+    convert_row(src, fw, dst0, dst1, dst2);
     if (iw > fw) {
       const size_t pad = (iw - fw) * sizeof(float);
       std::memset(dst0 + fw, 0, pad);

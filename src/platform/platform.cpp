@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "diag/diag.h"
@@ -10,12 +11,15 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #ifdef _WIN32
 
 void platform_set_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
+
+void platform_enlarge_stdin_pipe(size_t) {}
 
 namespace {
 constexpr int kModelPathCapacity = 4096;  // wide characters, terminator included
@@ -53,6 +57,21 @@ void platform_restore_stderr(int token) {
 
 // No text mode on POSIX streams: nothing to switch.
 void platform_set_stdin_binary() {}
+
+#ifdef F_SETPIPE_SZ
+void platform_enlarge_stdin_pipe(size_t frame_bytes) {
+  struct stat st;
+  if (fstat(0, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  const int current = fcntl(0, F_GETPIPE_SZ);
+  if (current < 0) return;
+  // Beyond the system's limit the request is refused, so try smaller ones.
+  for (size_t want = frame_bytes; want > static_cast<size_t>(current); want /= 2) {
+    if (want <= INT32_MAX && fcntl(0, F_SETPIPE_SZ, static_cast<int>(want)) >= 0) return;
+  }
+}
+#else
+void platform_enlarge_stdin_pipe(size_t) {}
+#endif
 
 const ORTCHAR_T* platform_model_path(const char* model_path_utf8) { return model_path_utf8; }
 

@@ -3,8 +3,16 @@
 
 #include <onnxruntime_c_api.h>
 
+#include <cstddef>
+
 // Standard input must deliver frame bytes untranslated.
 void platform_set_stdin_binary();
+
+// When standard input is a pipe, asks for it to hold a whole frame (or the
+// largest halving of that the system grants), so the parent can write the
+// next frame while this one is inferred. Silently does nothing when refused
+// or where pipes cannot be resized.
+void platform_enlarge_stdin_pipe(size_t frame_bytes);
 
 // The model path in the runtime's path character type. On Windows the UTF-8
 // text is converted to UTF-16 (at most 4096 wide characters with the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -214,6 +215,23 @@ TEST(SuppressOverlaps, SurvivorsLeadTheListBestFirst) {
   std::vector<FaceBox> out;
   ASSERT_EQ(suppress(boxes, 0.3f, &out), 256);  // none overlap
   for (size_t i = 1; i < out.size(); ++i) EXPECT_GE(out[i - 1].score, out[i].score);
+}
+
+TEST(SuppressOverlaps, EqualScoresKeepScanOrder) {
+  // 100 boxes apart from each other with only four distinct scores (a list
+  // long enough that glibc's qsort would have switched to heap memory).
+  const float scores[4] = {0.7f, 0.9f, 0.6f, 0.9f};
+  std::vector<FaceBox> boxes;
+  for (int i = 0; i < 100; ++i) boxes.push_back({i * 20.0f, 0, 10, 10, scores[i % 4]});
+  std::vector<FaceBox> expected = boxes;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const FaceBox& a, const FaceBox& b) { return a.score > b.score; });
+  std::vector<FaceBox> out;
+  ASSERT_EQ(suppress(boxes, 0.3f, &out), 100);
+  for (size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].x, expected[i].x) << "position " << i;
+    EXPECT_EQ(out[i].score, expected[i].score) << "position " << i;
+  }
 }
 
 }  // namespace
