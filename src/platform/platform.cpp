@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "diag/diag.h"
@@ -16,6 +17,9 @@
 #ifdef _WIN32
 
 void platform_set_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
+
+// A closed pipe already fails the write with an error there.
+void platform_ignore_broken_pipe() {}
 
 namespace {
 constexpr int kModelPathCapacity = 4096;  // wide characters, terminator included
@@ -53,6 +57,8 @@ void platform_restore_stderr(int token) {
 
 // No text mode on POSIX streams: nothing to switch.
 void platform_set_stdin_binary() {}
+
+void platform_ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 const ORTCHAR_T* platform_model_path(const char* model_path_utf8) { return model_path_utf8; }
 

@@ -6,6 +6,10 @@
 // Standard input must deliver frame bytes untranslated.
 void platform_set_stdin_binary();
 
+// A reader that closes standard output must not kill glintbox silently with
+// SIGPIPE: the failed write is reported instead (POSIX; nothing on Windows).
+void platform_ignore_broken_pipe();
+
 // The model path in the runtime's path character type. On Windows the UTF-8
 // text is converted to UTF-16 (at most 4096 wide characters with the
 // terminator, else "model path is too long", status 1); elsewhere it is the
