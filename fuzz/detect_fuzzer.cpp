@@ -161,8 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(candidates.count >= 0 && candidates.count <= kMaxCandidates, "candidate count");
   for (int i = 0; i < candidates.count; ++i) {
     const FaceBox& b = candidates.boxes[i];
-    require(std::isfinite(b.x) && std::isfinite(b.y) && std::isfinite(b.w) &&
-                std::isfinite(b.h),
+    require(std::isfinite(b.x) && std::isfinite(b.y) && std::isfinite(b.w) && std::isfinite(b.h),
             "a candidate box is not finite");
     require(b.score >= score_threshold && b.score <= 1.0f, "candidate score out of range");
   }

@@ -1,7 +1,7 @@
-#include "diag/diag.h"
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "diag/diag.h"
 
 // Kept apart from diag.cpp so the fuzzers can link their own ending instead.
 void diag_end_process(int status) {

@@ -32,7 +32,7 @@ TEST(FoldedText, KeepsTheDiagnosticOnOneLine) {
       {"ModelProto does not have a graph.\n\n", "ModelProto does not have a graph."},
       {"indices\n index: 1 Got: 3\n Please fix", "indices index: 1 Got: 3 Please fix"},
       {"--mo\ndel", "--mo del"},
-      {"a\r\nb\tc\x7f" "d\x1b[31m", "a b c d [31m"},
+      {"a\r\nb\tc\177d\x1b[31m", "a b c d [31m"},
       {"\nleading", " leading"},
       {"trailing  ", "trailing  "},
       {"trailing \n ", "trailing"},
