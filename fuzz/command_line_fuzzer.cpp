@@ -14,7 +14,8 @@ namespace {
 
 void require(bool condition, const char* what) {
   if (!condition) {
-    std::fprintf(stdout, "command_line_fuzzer: %s\n", what);
+    // Straight to fd 2: stdio may be buffered or redirected, and abort() follows.
+    dprintf(2, "command_line_fuzzer: %s\n", what);
     std::abort();
   }
 }

@@ -21,7 +21,8 @@ namespace {
 
 void require(bool condition, const char* what) {
   if (!condition) {
-    std::fprintf(stdout, "detect_fuzzer: %s\n", what);
+    // Straight to fd 2: stdio may be buffered or redirected, and abort() follows.
+    dprintf(2, "detect_fuzzer: %s\n", what);
     std::abort();
   }
 }
