@@ -3,7 +3,7 @@
 # and test glintbox. Does nothing when everything is there already.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           ffmpeg python3 python3-onnx python3-numpy valgrind)
 missing=()
 for pkg in "${packages[@]}"; do

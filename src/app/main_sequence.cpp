@@ -1,7 +1,9 @@
 #include "app/main_sequence.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/frame_reader.h"
 #include "detect/detect.h"
@@ -13,6 +15,7 @@
 
 int run_main_sequence(const RunSettings& settings) {
   platform_set_stdin_binary();
+  platform_ignore_broken_pipe();
 
   // Sizes that cannot even be represented are as unallocatable as huge ones;
   // that is reported after the model session was opened.
@@ -48,8 +51,12 @@ int run_main_sequence(const RunSettings& settings) {
     decode_anchors(fetch_stride_outputs, &runtime, input.input_height, input.input_width,
                    settings.score_threshold, &candidates);
     const int kept = suppress_overlaps(&candidates, settings.nms_threshold);
-    write_result_line(stdout, frame_index, candidates, kept, settings.frame_width,
-                      settings.frame_height);
+    if (!write_result_line(stdout, frame_index, candidates, kept, settings.frame_width,
+                           settings.frame_height)) {
+      // Nobody reads the answers any more (or the disk is full): stop now
+      // rather than keep working on frames whose lines cannot arrive.
+      exit_fatal(kWriteFailedText, std::strerror(errno));
+    }
     release_outputs(&runtime);
     ++frame_index;
   }

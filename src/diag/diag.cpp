@@ -1,57 +1,62 @@
 #include "diag/diag.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "runtime/ort_api.h"
 
 namespace {
 
-[[noreturn]] void end_process(int status) {
-  // Every finished frame's line was flushed when it was written, so nothing is
-  // lost by skipping exit handlers; skipping them also keeps the runtime's
-  // static teardown from running while its objects are still alive.
-  std::fflush(stderr);
-  std::_Exit(status);
+inline bool is_control(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
 }
 
 void write_plain_message(const char* text, const char* detail) {
-  std::fprintf(stderr, "glintbox: %s%s%s\n", text, detail ? ": " : "", detail ? detail : "");
+  std::fputs("glintbox: ", stderr);
+  write_folded_text(stderr, text);
+  if (detail != nullptr) {
+    std::fputs(": ", stderr);
+    write_folded_text(stderr, detail);
+  }
+  std::fputc('\n', stderr);
 }
 
 }  // namespace
 
-void fold_into_one_line(const char* text, char* out) {
-  char* end = out;  // one past the last character that is not white space
-  char* at = out;
-  for (; *text != '\0'; ++text) {
-    const char c = (*text == '\n' || *text == '\r') ? ' ' : *text;
-    *at++ = c;
-    if (c != ' ' && c != '\t') end = at;
+void write_folded_text(FILE* out, const char* text) {
+  const char* p = text;
+  while (*p != '\0') {
+    if (*p != ' ' && !is_control(*p)) {
+      std::fputc(*p++, out);
+      continue;
+    }
+    // A run of blanks: kept as it is unless it holds a line break or other
+    // control character, then it becomes one space (or nothing at the end).
+    const char* run = p;
+    bool control = false;
+    while (*p == ' ' || (*p != '\0' && is_control(*p))) control |= is_control(*p++);
+    if (!control) {
+      std::fwrite(run, 1, static_cast<size_t>(p - run), out);
+    } else if (*p != '\0') {
+      std::fputc(' ', out);
+    }
   }
-  *end = '\0';
 }
 
 void exit_invocation_error(const char* text, const char* detail) {
   write_plain_message(text, detail);
-  end_process(kExitInvocationError);
+  diag_end_process(kExitInvocationError);
 }
 
 void exit_fatal(const char* text, const char* detail) {
   write_plain_message(text, detail);
-  end_process(kExitRuntimeFailure);
+  diag_end_process(kExitRuntimeFailure);
 }
 
 void exit_runtime_failure(const char* step, OrtStatus* status) {
-  // The runtime's text may span lines; fold it so the diagnostic stays one line.
-  const char* message = g_ort->GetErrorMessage(status);
-  char* folded = static_cast<char*>(std::malloc(std::strlen(message) + 1));
-  if (folded != nullptr) {
-    fold_into_one_line(message, folded);
-    message = folded;
-  }
-  std::fprintf(stderr, "glintbox: %s failed: %s\n", step, message);
+  std::fprintf(stderr, "glintbox: %s failed: ", step);
+  write_folded_text(stderr, g_ort->GetErrorMessage(status));
+  std::fputc('\n', stderr);
   g_ort->ReleaseStatus(status);
-  end_process(kExitRuntimeFailure);
+  diag_end_process(kExitRuntimeFailure);
 }

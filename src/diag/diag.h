@@ -2,6 +2,8 @@
 // one line to standard error and ends the process; none returns.
 #pragma once
 
+#include <cstdio>
+
 struct OrtStatus;
 
 // Exit statuses.
@@ -21,6 +23,7 @@ constexpr const char* kRuntimeTooOldText =
 constexpr const char* kInputNotImageText = "the model input is not an NCHW image";
 constexpr const char* kOutOfMemoryText = "out of memory";
 constexpr const char* kOutputDoesNotFitText = "the model output does not fit the input";
+constexpr const char* kWriteFailedText = "writing the result line failed";
 
 // "glintbox: <text>[: <detail>]", status 1. detail may be null.
 [[noreturn]] void exit_invocation_error(const char* text, const char* detail);
@@ -31,6 +34,11 @@ constexpr const char* kOutputDoesNotFitText = "the model output does not fit the
 // "glintbox: <step> failed: <runtime's message>", status 2; releases the status.
 [[noreturn]] void exit_runtime_failure(const char* step, OrtStatus* status);
 
-// Copies text to out (at least as large) with line breaks turned into spaces
-// and trailing white space dropped.
-void fold_into_one_line(const char* text, char* out);
+// Writes text with every run of blanks that holds a line break or another
+// control character folded into one space (dropped at the end), so a runtime
+// message or an argument cannot split the diagnostic over several lines.
+void write_folded_text(FILE* out, const char* text);
+
+// Flushes standard error and ends the process with status, skipping exit
+// handlers. Defined in end_process.cpp; the fuzz build links its own.
+[[noreturn]] void diag_end_process(int status);

@@ -2,7 +2,7 @@
 
 #include <cinttypes>
 
-void write_result_line(FILE* out, uint32_t frame_index, const CandidateList& candidates, int kept,
+bool write_result_line(FILE* out, uint32_t frame_index, const CandidateList& candidates, int kept,
                        int32_t frame_width, int32_t frame_height) {
   const float fw = static_cast<float>(frame_width);
   const float fh = static_cast<float>(frame_height);
@@ -16,5 +16,5 @@ void write_result_line(FILE* out, uint32_t frame_index, const CandidateList& can
                  static_cast<double>(box.h / fh), static_cast<double>(box.score));
   }
   std::fputs("]}\n", out);
-  std::fflush(out);
+  return std::fflush(out) == 0 && !std::ferror(out);
 }

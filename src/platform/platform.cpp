@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
@@ -20,6 +21,8 @@
 void platform_set_stdin_binary() { _setmode(_fileno(stdin), _O_BINARY); }
 
 void platform_enlarge_stdin_pipe(size_t) {}
+// A closed pipe already fails the write with an error there.
+void platform_ignore_broken_pipe() {}
 
 namespace {
 constexpr int kModelPathCapacity = 4096;  // wide characters, terminator included
@@ -72,6 +75,7 @@ void platform_enlarge_stdin_pipe(size_t frame_bytes) {
 #else
 void platform_enlarge_stdin_pipe(size_t) {}
 #endif
+void platform_ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 const ORTCHAR_T* platform_model_path(const char* model_path_utf8) { return model_path_utf8; }
 

@@ -13,6 +13,9 @@ void platform_set_stdin_binary();
 // next frame while this one is inferred. Silently does nothing when refused
 // or where pipes cannot be resized.
 void platform_enlarge_stdin_pipe(size_t frame_bytes);
+// A reader that closes standard output must not kill glintbox silently with
+// SIGPIPE: the failed write is reported instead (POSIX; nothing on Windows).
+void platform_ignore_broken_pipe();
 
 // The model path in the runtime's path character type. On Windows the UTF-8
 // text is converted to UTF-16 (at most 4096 wide characters with the

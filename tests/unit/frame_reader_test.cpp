@@ -33,6 +33,7 @@ struct PiecewiseSource {
 ssize_t read_piece(void* cookie, char* buffer, size_t wanted) {
   auto* source = static_cast<PiecewiseSource*>(cookie);
   size_t n = std::min({wanted, source->piece, source->size - source->offset});
+  if (n == 0) return 0;  // data may be null for an empty source
   std::memcpy(buffer, source->data + source->offset, n);
   source->offset += n;
   return static_cast<ssize_t>(n);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,7 +14,7 @@ std::string written_line(uint32_t frame_index, const CandidateList& list, int ke
   char* text = nullptr;
   size_t size = 0;
   FILE* out = open_memstream(&text, &size);
-  write_result_line(out, frame_index, list, kept, fw, fh);
+  EXPECT_TRUE(write_result_line(out, frame_index, list, kept, fw, fh));
   std::fclose(out);
   std::string line(text, size);
   std::free(text);
@@ -51,6 +52,25 @@ TEST(ResultLine, WritesAtMostThirtyTwoFacesInTheirOrder) {
   EXPECT_NE(line.find("{\"x\":0.0310,"), std::string::npos);   // the 32nd
   EXPECT_EQ(line.find("{\"x\":0.0320,"), std::string::npos);   // the 33rd is left out
   EXPECT_EQ(line.find("\"x\":0.0000,"), line.find("\"x\":"));  // best first
+}
+
+ssize_t refuse_write(void*, const char*, size_t) {
+  errno = EPIPE;
+  return -1;
+}
+
+// A reader that went away must be noticed, so the caller can stop.
+TEST(ResultLine, ReportsAFailedWrite) {
+  cookie_io_functions_t io{};
+  io.write = refuse_write;
+  FILE* out = fopencookie(nullptr, "w", io);
+  ASSERT_NE(out, nullptr);
+  static CandidateList list;
+  list.boxes[0] = {1, 1, 1, 1, 0.9f};
+  errno = 0;
+  EXPECT_FALSE(write_result_line(out, 0, list, 1, 10, 10));
+  EXPECT_EQ(errno, EPIPE);
+  std::fclose(out);
 }
 
 }  // namespace
