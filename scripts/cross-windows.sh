@@ -37,7 +37,7 @@ if [ ! -f "$ort/lib/libonnxruntime.dll.a" ]; then
 fi
 
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DONNXRUNTIME_ROOT="$PWD/$ort" -DGLINTBOX_BUILD_TESTS=OFF >/dev/null
+  -DONNXRUNTIME_ROOT="$PWD/$ort" -DGLINTBOX_BUILD_TESTS=OFF -DGLINTBOX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-win --target glintbox
 cp "$ort/bin/onnxruntime.dll" build-win/src/
 echo "cross-windows: built $PWD/build-win/src/glintbox.exe"
