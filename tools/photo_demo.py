@@ -13,15 +13,8 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHARED = os.environ.get("GLINTBOX_SHARED_DIR", os.path.join(ROOT, "..", "shared"))
-
-
-def image_size(path):
-    out = subprocess.run(
-        ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-         "stream=width,height", "-of", "csv=p=0:s=x", path],
-        check=True, capture_output=True, text=True).stdout.strip()
-    width, height = out.split("x")[:2]
-    return int(width), int(height)
+sys.path.insert(0, os.path.join(ROOT, "examples"))
+from python_client import media_size  # noqa: E402  (examples/ is not a package)
 
 
 def main():
@@ -33,7 +26,7 @@ def main():
     parser.add_argument("--glintbox", default=os.path.join(ROOT, "build", "src", "glintbox"))
     args = parser.parse_args()
 
-    width, height = image_size(args.image)
+    width, height = media_size(args.image)
     frame = subprocess.run(
         ["ffmpeg", "-loglevel", "error", "-i", args.image, "-f", "rawvideo",
          "-pix_fmt", "bgr24", "-"], check=True, capture_output=True).stdout
