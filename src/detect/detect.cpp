@@ -1,7 +1,6 @@
 #include "detect/detect.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
