@@ -168,6 +168,9 @@ def main():
     make_like_crafted(p("one_channel_input.onnx"), [1, 1, "H", "W"])
     make_like_crafted(p("int_outputs.onnx"), free, out_types={"cls_8": TensorProto.INT64})
     make_like_crafted(p("nan_outputs.onnx"), free, mode="nan")
+    # Fixed inputs too large to allocate (12 TB) and too large to even count.
+    make_tiny_heads(p("huge_fixed_input.onnx"), [1, 3, 1000000, 1000000])
+    make_tiny_heads(p("overflowing_fixed_input.onnx"), [1, 3, 2**40, 2**40])
 
 
 if __name__ == "__main__":
